@@ -1,0 +1,21 @@
+# Native Linux build: portable code, the packaging tool, native unit tests.
+if(TESSEL_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+file(GLOB TESSEL_NATIVE_TESTS CONFIGURE_DEPENDS tests/native/*.cpp)
+if(TESSEL_NATIVE_TESTS)
+  add_executable(tessel_native_tests ${TESSEL_NATIVE_TESTS})
+  target_link_libraries(tessel_native_tests PRIVATE tessel_portable gtest_main)
+  target_compile_options(tessel_native_tests PRIVATE ${TESSEL_WARNINGS})
+  target_compile_definitions(tessel_native_tests PRIVATE TESSEL_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+  include(GoogleTest)
+  gtest_discover_tests(tessel_native_tests DISCOVERY_MODE PRE_TEST)
+endif()
+
+foreach(dir tools/tessel-pack)
+  if(EXISTS ${CMAKE_SOURCE_DIR}/${dir}/CMakeLists.txt)
+    add_subdirectory(${dir})
+  endif()
+endforeach()

@@ -1,0 +1,26 @@
+#pragma once
+// Resource ids shared by the resource script and the code.
+#define IDD_TESSEL_DIALOG 102
+#define IDD_NORMAL_MESSAGEBOX 129
+#define IDR_MAINFRAME 128
+#define IDC_PROGRESS 1007
+#define IDC_MSGBOX_BUTTON2 1000
+#define IDC_MSGBOX_BUTTON1 1001
+#define IDC_MSGBOX_TEXT 1002
+#define IDC_MSGBOX_CHECK 1003
+
+#define IDS_FONT_FACE 102
+#define IDS_OK 104
+#define IDS_CANCEL 105
+#define IDS_EXTRACTING 106
+#define IDS_CANT_EXTRACT 107
+#define IDS_NOT_HALVO_PC 108
+#define IDS_NO_DISK_SPACE 109
+#define IDS_UNSUPPORTED_OS 110
+#define IDS_NOT_ADMIN 111
+#define IDS_FONT_FACE_XP 112
+#define IDS_SETUP_SUCCEEDED 130
+#define IDS_SETUP_FAILED 131
+#define IDS_ERROR_1001 1008
+#define IDS_ERROR_1002 1009
+#define IDS_ERROR_1003 1010

@@ -40,8 +40,6 @@ bool AgentWantsSilentRun() {
 }
 }  // namespace
 
-CTesselApp theApp;
-
 CTesselApp* TesselApp() { return static_cast<CTesselApp*>(AfxGetApp()); }
 
 CTesselApp::CTesselApp() = default;

@@ -19,3 +19,7 @@ foreach(dir tools/tessel-pack)
     add_subdirectory(${dir})
   endif()
 endforeach()
+
+if(TESSEL_FUZZ)
+  include(cmake/fuzz.cmake)
+endif()

@@ -1,4 +1,5 @@
 @echo off
-rem Tessel sample installer: leaves a marker beside itself and reports success.
-echo Tessel sample installed> "%~dp0tessel-sample-marker.txt"
+rem Tessel sample installer: records that it ran (with its arguments) where it outlives the work folder.
+if not exist "%ProgramData%\Tessel Sample" mkdir "%ProgramData%\Tessel Sample"
+echo Tessel Sample installed from %~dp0 with arguments: %*> "%ProgramData%\Tessel Sample\installed.txt"
 exit /b 0

@@ -139,7 +139,9 @@ int CPackageRunner::RunInstall(const CString& cmdLine) {
   std::wstring base;
   if (GetCommonAppDataFolder(base)) {
     std::wstring temp = base + L"\\Halvo Corporation\\Halvo Bundrel\\PackagingTemp";
-    if (GetOsVersionCode() < 0x60) {
+    if (WorkPathHasLink(temp)) {
+      // Swapped for a link since the extraction: deleting through it would delete elsewhere.
+    } else if (GetOsVersionCode() < 0x60) {
       DeleteFolderTree(temp, true);
     } else {
       if (!m_strRunGuid.IsEmpty()) temp += L"\\" + m_strRunGuid.Str();

@@ -2,6 +2,9 @@
 // its checks and folder dialog, and the cabinet.
 #include <windows.h>
 #include <objbase.h>
+#include <sddl.h>
+
+#include <vector>
 #include <shlobj.h>
 #include <shlwapi.h>
 
@@ -60,7 +63,52 @@ void ClearFolder(const std::wstring& path, bool retry) {
 }
 
 enum class StepVariant { Cabinet, OtherEntry };
+
+// A folder on the way to the work folder that is a junction or symbolic link could send the run's
+// writes, and its deletes, anywhere on the machine.
+bool IsLink(const std::wstring& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// The run folder admits only its creator, SYSTEM and Administrators, and inherits nothing: other
+// users of the machine can write to ProgramData, but not into a folder whose installer may run elevated.
+bool CreatePrivateFolder(const std::wstring& path) {
+  std::wstring sddl;
+  HANDLE token = nullptr;
+  if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
+    DWORD size = 0;
+    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<BYTE> buffer(size ? size : 1);
+    wchar_t* sid = nullptr;
+    if (size && ::GetTokenInformation(token, TokenUser, buffer.data(), size, &size) &&
+        ::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &sid)) {
+      sddl = std::wstring(L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;") + sid + L")";
+      ::LocalFree(sid);
+    }
+    ::CloseHandle(token);
+  }
+  SECURITY_ATTRIBUTES sa{};
+  sa.nLength = sizeof sa;
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  if (!sddl.empty() &&
+      ::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &sd, nullptr)) {
+    sa.lpSecurityDescriptor = sd;
+  }
+  // Without a descriptor there is no private folder to be had: better no run than an open one.
+  const bool created = sa.lpSecurityDescriptor && ::CreateDirectoryW(path.c_str(), &sa);
+  if (sd) ::LocalFree(sd);
+  return created;
+}
 }  // namespace
+
+bool WorkPathHasLink(const std::wstring& path) {
+  for (std::wstring step = path; step.size() > 3; step = CutAtLastBackslash(step)) {
+    if (IsLink(step)) return true;
+    if (step.size() >= 17 && step.compare(step.size() - 17, 17, L"Halvo Corporation") == 0) break;
+  }
+  return false;
+}
 
 // Finds the common application-data folder the way every part of the run does.
 bool GetCommonAppDataFolder(std::wstring& path) {
@@ -84,6 +132,13 @@ bool CPackageRunner::RunExtraction(bool showUi) {
   temp += L"\\Halvo Bundrel";
   CreateIfMissing(temp);
   temp += L"\\PackagingTemp";
+  // Every folder on the way must be a real folder: a planted link would redirect the writes below
+  // and the clean-up's deletes. Stop before either can happen.
+  if (WorkPathHasLink(temp)) {
+    ShowFailureBox(IDS_ERROR_1003);
+    m_bExtracted = 0;
+    return true;
+  }
   if (::PathFileExistsW(temp.c_str())) ClearFolder(temp, false);  // what earlier runs left
 
   ULONGLONG freeBytes = 0;
@@ -110,7 +165,8 @@ bool CPackageRunner::RunExtraction(bool showUi) {
     ::StringFromGUID2(guid, text, 50);
     m_strRunGuid = text;
     m_strWorkDir = temp + L"\\" + text + L"\\";
-    if (!::CreateDirectoryW(m_strWorkDir.c_str(), nullptr)) walk = false;
+    // A run folder that already exists was not made by this run: never use it.
+    if (!CreatePrivateFolder(m_strWorkDir)) walk = false;
   }
 
   std::wstring extractPathByUser, useHalvoCheck, chosen;

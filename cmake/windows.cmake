@@ -11,6 +11,10 @@ include(cmake/delayload.cmake)
 set(TESSEL_STATIC_LINK -static -static-libgcc -static-libstdc++)
 add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
 add_compile_options(-municode)
+# The stub raises no exceptions and needs no thread-safe statics (its one worker thread touches
+# none): without them the C++ runtime's exception and threading machinery stays out of the image.
+set(TESSEL_LEAN_FLAGS -fno-exceptions -fno-threadsafe-statics -fno-asynchronous-unwind-tables
+    -ffunction-sections -fdata-sections -D__USE_MINGW_ANSI_STDIO=0)
 
 # The framework layer that stands in for the dialog-application framework.
 file(GLOB TESSEL_FW_SOURCES CONFIGURE_DEPENDS fw/*.cpp)
@@ -19,24 +23,25 @@ list(FILTER TESSEL_FW_SOURCES EXCLUDE REGEX "/fw/AppMain\\.cpp$")
 set(TESSEL_FW_WINMAIN ${CMAKE_SOURCE_DIR}/fw/AppMain.cpp)
 add_library(tessel_fw STATIC ${TESSEL_FW_SOURCES})
 target_include_directories(tessel_fw PUBLIC ${CMAKE_SOURCE_DIR})
-target_compile_options(tessel_fw PRIVATE ${TESSEL_WARNINGS})
+target_compile_options(tessel_fw PRIVATE ${TESSEL_WARNINGS} ${TESSEL_LEAN_FLAGS})
 # System libraries are linked by each program: the stub binds most of them on first call.
 
 # Everything of the stub but its entry routine, so that tests link the same code.
 file(GLOB TESSEL_STUB_SOURCES CONFIGURE_DEPENDS
   app/*.cpp package/*.cpp settings/*.cpp install/*.cpp ui/*.cpp)
-list(FILTER TESSEL_STUB_SOURCES EXCLUDE REGEX "/app/(EntryPoint|AppObject)\\.cpp$")
+list(FILTER TESSEL_STUB_SOURCES EXCLUDE REGEX "/app/(EntryPoint|AppObject|LeanRuntime)\\.cpp$")
 add_library(tessel_stub_lib STATIC ${TESSEL_STUB_SOURCES})
-target_compile_options(tessel_stub_lib PRIVATE ${TESSEL_WARNINGS})
+target_compile_options(tessel_stub_lib PRIVATE ${TESSEL_WARNINGS} ${TESSEL_LEAN_FLAGS})
+target_compile_options(tessel_portable PRIVATE ${TESSEL_LEAN_FLAGS})
 target_link_libraries(tessel_stub_lib PUBLIC tessel_fw tessel_portable)
 
 # Resources: string tables, dialogs, icon, manifest.
 configure_file(res/tessel.manifest.in ${CMAKE_BINARY_DIR}/res/tessel.manifest @ONLY)
 set(TESSEL_RC ${CMAKE_SOURCE_DIR}/res/tessel.rc)
 
-add_executable(tessel-stub WIN32 app/EntryPoint.cpp app/AppObject.cpp ${TESSEL_FW_WINMAIN} ${TESSEL_RC})
+add_executable(tessel-stub WIN32 app/EntryPoint.cpp app/AppObject.cpp app/LeanRuntime.cpp ${TESSEL_FW_WINMAIN} ${TESSEL_RC})
 target_include_directories(tessel-stub PRIVATE ${CMAKE_BINARY_DIR}/res ${CMAKE_SOURCE_DIR}/res)
-target_compile_options(tessel-stub PRIVATE ${TESSEL_WARNINGS})
+target_compile_options(tessel-stub PRIVATE ${TESSEL_WARNINGS} ${TESSEL_LEAN_FLAGS})
 # The delay-import libraries come after every library of ours, so that they resolve all of them.
 target_link_libraries(tessel-stub PRIVATE tessel_stub_lib tessel_fw tessel_portable ${TESSEL_DELAY_LIBS} delayimp uuid advapi32)
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
@@ -45,7 +50,7 @@ else()
   set(TESSEL_ENTRY HardenDllSearch)
 endif()
 target_link_options(tessel-stub PRIVATE ${TESSEL_STATIC_LINK} -municode -mwindows
-  -Wl,-e,${TESSEL_ENTRY} -Wl,--gc-sections)
+  -Wl,-e,${TESSEL_ENTRY} -Wl,--gc-sections $<$<CONFIG:MinSizeRel,Release>:-s>)
 set_target_properties(tessel-stub PROPERTIES OUTPUT_NAME tessel-stub)
 
 # Windows unit tests, run under wine64 through the emulator script.

@@ -219,16 +219,31 @@ bool IsSafeCabinetName(const std::wstring& name) {
   return true;
 }
 
+namespace {
+// One diagnostic line on standard output. The platform C runtime formats it (_snprintf), not the
+// toolchain's own printf, whose floating-point machinery would otherwise come along for two lines.
+void Diagnose(const char* what, int code) {
+  char line[160];
+  if (code < 0) {
+    _snprintf(line, sizeof line, "%s\n", what);
+  } else {
+    _snprintf(line, sizeof line, "%s failed with error code %d: %s\n", what, code, FdiErrorName(code));
+  }
+  line[sizeof line - 1] = 0;
+  fputs(line, stdout);
+}
+}  // namespace
+
 bool CCabExtractor::Create() {
   m_erf = {};
   const CabinetLibrary& cabinet = Cabinet();
   if (!cabinet.Usable()) {
-    printf("Cabinet.dll could not be loaded from the system folder\n");
+    Diagnose("Cabinet.dll could not be loaded from the system folder", -1);
     return false;
   }
   m_hfdi = cabinet.create(FdiAlloc, FdiFree, FdiOpen, FdiRead, FdiWrite, FdiClose, FdiSeek, cpuUNKNOWN, &m_erf);
   if (!m_hfdi) {
-    printf("FDICreate failed with error code %d: %s\n", m_erf.erfOper, FdiErrorName(m_erf.erfOper));
+    Diagnose("FDICreate", m_erf.erfOper);
     return false;
   }
   return true;
@@ -245,7 +260,7 @@ bool CCabExtractor::Extract(const std::wstring& cabinetPath, const std::wstring&
   std::string folder = ToUtf8(cabinetFolder);
   std::string destination = ToUtf8(destFolder);
   if (!Cabinet().copy(m_hfdi, name.data(), folder.data(), 0, FdiNotify, nullptr, destination.data())) {
-    printf("FDICopy failed with error code %d: %s\n", m_erf.erfOper, FdiErrorName(m_erf.erfOper));
+    Diagnose("FDICopy", m_erf.erfOper);
     return false;
   }
   return true;

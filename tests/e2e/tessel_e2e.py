@@ -71,13 +71,26 @@ class WineSession:
         self.drive_c = os.path.join(self.prefix, "drive_c")
 
     def _start_xvfb(self):
-        rfd, wfd = os.pipe()
-        self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(wfd), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
-                                     pass_fds=(wfd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(wfd)
-        display = os.read(rfd, 32).decode().strip()
-        os.close(rfd)
-        self.env["DISPLAY"] = ":" + display
+        # An explicit, random display number: servers started together with -displayfd were seen to
+        # pick the same number, and the loser dies after start-up, taking every later window with it.
+        import random
+        for _ in range(20):
+            number = random.randint(200, 5000)
+            if os.path.exists("/tmp/.X11-unix/X%d" % number) or os.path.exists("/tmp/.X%d-lock" % number):
+                continue
+            proc = subprocess.Popen(["Xvfb", ":%d" % number, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            for _ in range(100):
+                if proc.poll() is not None or os.path.exists("/tmp/.X11-unix/X%d" % number):
+                    break
+                time.sleep(0.05)
+            time.sleep(0.2)
+            if proc.poll() is None and os.path.exists("/tmp/.X11-unix/X%d" % number):
+                self.xvfb = proc
+                self.env["DISPLAY"] = ":%d" % number
+                return
+            proc.kill()
+        raise RuntimeError("could not start an X server")
 
     def close(self):
         subprocess.run([WINESERVER, "-k"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -97,8 +110,16 @@ class WineSession:
 
     # --- running programs
     def wine(self, *args, timeout=120, check=False):
-        return subprocess.run([WINE64] + list(args), env=self.env, capture_output=True, text=True,
-                              errors="replace", timeout=timeout, check=check)
+        # Output goes through files, not pipes: a process the program leaves behind (the shell's
+        # explorer.exe, say) would hold a pipe open and keep us waiting for its end.
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            proc = subprocess.run([WINE64] + list(args), env=self.env, stdout=out, stderr=err,
+                                  timeout=timeout, check=check)
+            out.seek(0)
+            err.seek(0)
+            return subprocess.CompletedProcess(proc.args, proc.returncode,
+                                               out.read().decode("utf-8", "replace"),
+                                               err.read().decode("utf-8", "replace"))
 
     def robot(self, program, args=(), steps=(), timeout=180, args_raw=None, cwd=None):
         """Runs the program under the robot with the given steps; returns the transcript events."""
@@ -184,8 +205,8 @@ def windows_of(events, title=None, cls=None):
             wins = [e["window"]]
         elif e.get("event") == "dump":
             wins = e.get("windows", [])
-        elif e.get("event") == "watch":
-            wins = e.get("windows", [])
+        elif e.get("event", "").startswith("watch") and "window" in e:
+            wins = [e["window"]]
         for w in wins:
             if title is not None and w.get("title") != title:
                 continue

@@ -358,6 +358,8 @@ HWND FindControl(HWND top, const std::wstring& what, bool buttonsOnly) {
   bool byId = ParseInt(what, id);
   bool sub = !what.empty() && what[0] == L'~';
   std::wstring want = WithoutMnemonics(sub ? what.substr(1) : what);
+  // A user can only press what is shown: a visible match wins over a hidden one with the same text.
+  HWND hidden = nullptr;
   for (HWND c : Descendants(top)) {
     if (byId) {
       if (::GetDlgCtrlID(c) == static_cast<int>(id)) return c;
@@ -365,10 +367,12 @@ HWND FindControl(HWND top, const std::wstring& what, bool buttonsOnly) {
     }
     if (buttonsOnly && !Same(ClassOf(c), L"Button")) continue;
     std::wstring text = WithoutMnemonics(TextOf(c));
-    if (sub ? ContainsNoCase(text, want) : _wcsicmp(text.c_str(), want.c_str()) == 0)
-      return c;
+    if (sub ? ContainsNoCase(text, want) : _wcsicmp(text.c_str(), want.c_str()) == 0) {
+      if (::IsWindowVisible(c)) return c;
+      if (!hidden) hidden = c;
+    }
   }
-  return nullptr;
+  return hidden;
 }
 
 bool StepPress(Run& run, const Step& step, std::wstring& error) {

@@ -80,6 +80,8 @@ class CPackageRunner {
   BYTE m_bShowUi = 0;
   CString m_strCmdLine;
   CString m_strKeyText;
+  // The run folder was made by this run: the install run reads and starts nothing from anywhere else.
+  BYTE m_bRunFolderMade = 0;
 
  private:
   bool ReadProfileValue(const wchar_t* section, const wchar_t* key, std::wstring& value,

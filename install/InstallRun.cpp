@@ -60,7 +60,9 @@ bool CPackageRunner::ReadMessageSettings() {
 }
 
 int CPackageRunner::RunInstall(const CString& cmdLine) {
-  if (m_bRunInstaller) {
+  // Without a run folder of its own (no package, or none could be made) there is nothing to read or
+  // start: relative or shared paths would find whatever someone else put there.
+  if (m_bRunInstaller && m_bRunFolderMade) {
     const std::wstring settings = m_strWorkDir + kAssistFile;
     const bool settingsExist = ::PathFileExistsW(settings.c_str()) != FALSE;
     std::wstring executeFileName, paramManual, paramSRM, paramSRAU, productName;

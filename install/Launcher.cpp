@@ -30,13 +30,19 @@ std::wstring ClassesRootText(const std::wstring& subKey) {
   return text;
 }
 
-bool MajorVersionBelow6() {
+DWORD MajorVersion() {
   OSVERSIONINFOEXW v{};
   v.dwOSVersionInfoSize = sizeof v;
   ::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&v));
-  return v.dwMajorVersion < 6;
+  return v.dwMajorVersion;
 }
 }  // namespace
+
+const wchar_t* LaunchVerb(DWORD majorVersion, const CString& elevation) {
+  // Before Windows Vista there is no elevation to ask for.
+  if (majorVersion < 6) return L"open";
+  return elevation == L"1" ? L"runas" : L"open";
+}
 
 void ResolveAssociation(const CString& installer, std::wstring& program, std::wstring& args) {
   const std::wstring e = installer.Str();
@@ -52,7 +58,7 @@ void ResolveAssociation(const CString& installer, std::wstring& program, std::ws
 }
 
 bool CPackageRunner::LaunchPayload(std::wstring installer, std::wstring arguments) {
-  const wchar_t* verb = MajorVersionBelow6() ? L"open" : (m_strElevation == L"1" ? L"runas" : L"open");
+  const wchar_t* verb = LaunchVerb(MajorVersion(), m_strElevation);
   const std::wstring ext = ExtensionOf(installer);
   std::wstring program, args;
   bool isExe = false;

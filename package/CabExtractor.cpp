@@ -99,9 +99,18 @@ UINT DIAMONDAPI FdiRead(INT_PTR hf, void* pv, UINT cb) {
   return done;
 }
 
+// Set when a write of the running expansion failed or fell short (a full disk). Not every FDI stops
+// on a failed write callback, and a cabinet expanded with holes must not count as expanded.
+// Expansion runs on one thread at a time, from Extract.
+bool g_writeFailed = false;
+
 UINT DIAMONDAPI FdiWrite(INT_PTR hf, void* pv, UINT cb) {
   DWORD done = 0;
-  if (!hf || !pv || !WriteFile(reinterpret_cast<HANDLE>(hf), pv, cb, &done, nullptr)) return static_cast<UINT>(-1);
+  if (!hf || !pv || !WriteFile(reinterpret_cast<HANDLE>(hf), pv, cb, &done, nullptr)) {
+    g_writeFailed = true;
+    return static_cast<UINT>(-1);
+  }
+  if (done != cb) g_writeFailed = true;
   return done;
 }
 
@@ -259,7 +268,13 @@ bool CCabExtractor::Extract(const std::wstring& cabinetPath, const std::wstring&
   std::string name = ToUtf8(cabinetName);
   std::string folder = ToUtf8(cabinetFolder);
   std::string destination = ToUtf8(destFolder);
-  if (!Cabinet().copy(m_hfdi, name.data(), folder.data(), 0, FdiNotify, nullptr, destination.data())) {
+  g_writeFailed = false;
+  const BOOL copied = Cabinet().copy(m_hfdi, name.data(), folder.data(), 0, FdiNotify, nullptr, destination.data());
+  if (copied && g_writeFailed) {
+    m_erf.erfOper = FDIERROR_TARGET_FILE;
+    m_erf.fError = TRUE;
+  }
+  if (!copied || g_writeFailed) {
     Diagnose("FDICopy", m_erf.erfOper);
     return false;
   }

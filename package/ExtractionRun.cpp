@@ -124,21 +124,24 @@ bool CPackageRunner::RunExtraction(bool showUi) {
   const ULONGLONG exeSize = FileSizeOf(GetExecutablePath());
 
   // The work folders: <common app data>\Halvo Corporation\Halvo Bundrel\PackagingTemp\{GUID}\.
-  std::wstring temp;
-  if (GetCommonAppDataFolder(temp)) {
-    temp += L"\\Halvo Corporation";
-    CreateIfMissing(temp);
-  }
-  temp += L"\\Halvo Bundrel";
-  CreateIfMissing(temp);
-  temp += L"\\PackagingTemp";
   // Every folder on the way must be a real folder: a planted link would redirect the writes below
-  // and the clean-up's deletes. Stop before either can happen.
-  if (WorkPathHasLink(temp)) {
+  // and the clean-up's deletes. Each is checked before anything is made inside it.
+  auto refuseLinkedPath = [this]() {
     ShowFailureBox(IDS_ERROR_1003);
     m_bExtracted = 0;
     return true;
+  };
+  std::wstring temp;
+  if (GetCommonAppDataFolder(temp)) {
+    temp += L"\\Halvo Corporation";
+    if (IsLink(temp)) return refuseLinkedPath();
+    CreateIfMissing(temp);
   }
+  temp += L"\\Halvo Bundrel";
+  if (IsLink(temp)) return refuseLinkedPath();
+  CreateIfMissing(temp);
+  temp += L"\\PackagingTemp";
+  if (WorkPathHasLink(temp)) return refuseLinkedPath();
   if (::PathFileExistsW(temp.c_str())) ClearFolder(temp, false);  // what earlier runs left
 
   ULONGLONG freeBytes = 0;
@@ -152,7 +155,18 @@ bool CPackageRunner::RunExtraction(bool showUi) {
 
   CPackageStream stream;
   PackageIndex index;
-  if (ReadPackageIndex(stream, index) != IndexStatus::Ok) return true;  // no usable package: nothing to do
+  switch (ReadPackageIndex(stream, index)) {
+    case IndexStatus::Ok:
+      break;
+    case IndexStatus::Truncated:
+      // The entries run past the end of the file (a download cut short): say that setup failed
+      // rather than write incomplete files, and launch nothing.
+      ShowFailureBox(IDS_ERROR_1003);
+      m_bExtracted = 0;
+      return true;
+    default:
+      return true;  // no package, or one whose index cannot be trusted: nothing to do
+  }
 
   bool walk = true;
   m_strWorkDir = temp;
@@ -166,7 +180,11 @@ bool CPackageRunner::RunExtraction(bool showUi) {
     m_strRunGuid = text;
     m_strWorkDir = temp + L"\\" + text + L"\\";
     // A run folder that already exists was not made by this run: never use it.
-    if (!CreatePrivateFolder(m_strWorkDir)) walk = false;
+    if (!CreatePrivateFolder(m_strWorkDir)) {
+      walk = false;
+    } else {
+      m_bRunFolderMade = 1;
+    }
   }
 
   std::wstring extractPathByUser, useHalvoCheck, chosen;

@@ -29,8 +29,7 @@ class CPackageStream : public ByteSource {
 std::wstring GetExecutablePath();
 
 // Opens the running executable and reads the package index; on Ok the stream stands at the first body.
-// A package whose headers run past the end of the file, or that names something other than a bare
-// file name, is treated like no package at all.
+// On any other status the stream is closed and the index empty.
 IndexStatus ReadPackageIndex(CPackageStream& stream, PackageIndex& index);
 
 // Copies the next body of the stream (size bytes) to the open output file, complementing it when

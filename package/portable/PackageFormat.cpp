@@ -219,7 +219,9 @@ IndexStatus ParsePackageIndex(ByteSource& src, uint64_t fileSize, PackageIndex& 
     parsed.try_emplace(std::move(groupName), std::move(entries));
   }
 
-  if (totalBodies > in.Remaining()) return IndexStatus::Damaged;
+  // Whole headers but a short data region: a download cut off, most likely. Callers say so rather
+  // than write incomplete files.
+  if (totalBodies > in.Remaining()) return IndexStatus::Truncated;
   index = std::move(parsed);
   dataStart = in.Position();
   dataBytes = totalBodies;

@@ -42,7 +42,8 @@ struct ByteSource {
 enum class IndexStatus {
   Ok,
   NoPackage,  // the slot is still zero (or reads as the image's own first bytes)
-  Damaged,    // a header, a name or the data region runs past the end of the file
+  Damaged,    // a header or a name runs past the end of the file
+  Truncated,  // the headers are whole, but the bodies run past the end of the file
   BadName,    // a group or entry name that is not a bare file name
 };
 

@@ -236,7 +236,7 @@ TEST(PackageFormat, DuplicateGroupKeepsTheFirstAndItsBodiesStillCount) {
   EXPECT_FALSE(HasDuplicateGroupNames({groups[0], groups[1], groups[3]}));
 }
 
-TEST(PackageFormat, TruncationAnywhereIsDamaged) {
+TEST(PackageFormat, TruncationIsDamagedInTheHeadersAndTruncatedInTheBodies) {
   const std::vector<PackageGroupLayout> groups = {
       {kPrimaryGroupName, {{u"AssistFile.ini", 3}, {u"UpdateModuleSetup.exe", 2}}},
       {u"Other", {{u"o.txt", 4}}},
@@ -248,7 +248,10 @@ TEST(PackageFormat, TruncationAnywhereIsDamaged) {
     uint64_t dataStart = 1, dataBytes = 1;
     // Once as a file of that size, once as a source that stops delivering early.
     MemorySource shorter(file);
-    EXPECT_EQ(ParsePackageIndex(shorter, cut, index, dataStart, dataBytes), IndexStatus::Damaged) << cut;
+    const bool inHeaders = cut < offset + SerializePackageHeaders(groups).size();
+    EXPECT_EQ(ParsePackageIndex(shorter, cut, index, dataStart, dataBytes),
+              inHeaders ? IndexStatus::Damaged : IndexStatus::Truncated)
+        << cut;
     EXPECT_TRUE(index.empty());
     EXPECT_EQ(dataStart, 0u);
     EXPECT_EQ(dataBytes, 0u);
@@ -259,7 +262,7 @@ TEST(PackageFormat, TruncationAnywhereIsDamaged) {
   }
 }
 
-TEST(PackageFormat, ImpossibleLengthsAreDamaged) {
+TEST(PackageFormat, ImpossibleLengthsAreRefused) {
   const std::vector<PackageGroupLayout> groups = {{kPrimaryGroupName, {{u"AssistFile.ini", 3}}}};
   uint64_t offset = 0;
   const std::vector<uint8_t> good = BuildPackage(groups, &offset);
@@ -268,10 +271,13 @@ TEST(PackageFormat, ImpossibleLengthsAreDamaged) {
   struct Patch {
     size_t at;
     uint32_t value;
+    IndexStatus expected = IndexStatus::Damaged;
   } patches[] = {
       {kPackageOffsetSlot, 0xFFFFFFF0u}, {kPackageOffsetSlot, static_cast<uint32_t>(good.size())},
       {g, 0x7FFFFFFFu}, {g, 2}, {n, 0xFFFFFFFFu}, {n, 0x80000000u}, {m, 0x40000000u},
-      {k, 0xFFFFFFFFu}, {s, 0xFFFFFFFFu}, {s, 4},
+      {k, 0xFFFFFFFFu},
+      // Whole headers whose bodies would run past the end of the file.
+      {s, 0xFFFFFFFFu, IndexStatus::Truncated}, {s, 4, IndexStatus::Truncated},
   };
   for (const Patch& p : patches) {
     std::vector<uint8_t> file = good;
@@ -279,8 +285,9 @@ TEST(PackageFormat, ImpossibleLengthsAreDamaged) {
     MemorySource src(file);
     PackageIndex index;
     uint64_t dataStart = 0, dataBytes = 0;
-    EXPECT_EQ(ParsePackageIndex(src, file.size(), index, dataStart, dataBytes), IndexStatus::Damaged)
+    EXPECT_EQ(ParsePackageIndex(src, file.size(), index, dataStart, dataBytes), p.expected)
         << "offset " << p.at << " value " << p.value;
+    EXPECT_TRUE(index.empty());
   }
 }
 

@@ -115,6 +115,7 @@ void PrintJson(const Analysis& a)
     j.Key("status").String(pkg.status == IndexStatus::Ok          ? "ok"
                            : pkg.status == IndexStatus::NoPackage ? "no-package"
                            : pkg.status == IndexStatus::Damaged   ? "damaged"
+                           : pkg.status == IndexStatus::Truncated ? "truncated"
                                                                   : "bad-name");
     j.Key("packageOffset").Number(pkg.packageOffset);
     j.Key("dataStart").Number(pkg.dataStart);

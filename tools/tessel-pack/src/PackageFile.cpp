@@ -58,6 +58,8 @@ const char* IndexStatusText(IndexStatus status)
         return "damaged package index (a header runs past the end of the file)";
     case IndexStatus::BadName:
         return "a group or entry name in the index is not a bare file name";
+    case IndexStatus::Truncated:
+        return "truncated package (the entry bodies run past the end of the file)";
     }
     return "unknown";
 }

@@ -541,7 +541,7 @@ class Verify(Workspace):
         # Truncated: the index promises more than the file holds.
         rc, so = self.verify_lines(data[:-10])
         self.assertEqual(rc, 1)
-        self.assertIn("damaged", so)
+        self.assertIn("truncated", so)
 
         # A changed module changes the settings key: values no longer decode (or decode to noise),
         # so enc_data cannot match.

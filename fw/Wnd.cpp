@@ -221,7 +221,8 @@ INT_PTR CDialog::DoModal() {
 void CDialog::EndDialog(int nResult) {
   m_nModalResult = nResult;
   m_bContinueModal = false;
-  if (m_hWnd) ::ShowWindow(m_hWnd, SW_HIDE);
+  // No separate hide: the modal loop destroys the window as soon as it wakes, and on X11 every
+  // hide of a mapped window costs a round trip to the window manager.
   // Wake the modal loop if it is waiting in GetMessage.
   ::PostMessageW(m_hWnd, WM_NULL, 0, 0);
 }

@@ -9,7 +9,7 @@ JOBS=${JOBS:-2}
 
 echo "== Building (host: tessel-pack; win64: stub, module, robot; win32: the i686 release)"
 cmake --preset host >/dev/null && cmake --build --preset host -j"$JOBS" --target tessel-pack
-cmake --preset win64 >/dev/null && cmake --build --preset win64 -j"$JOBS" --target tessel-stub UpdateModuleSetup tessel-robot
+cmake --preset win64 >/dev/null && cmake --build --preset win64 -j"$JOBS" --target tessel-stub UpdateModuleSetup tessel-robot module_test_exitwith
 cmake --preset win32 >/dev/null && cmake --build --preset win32 -j"$JOBS" --target tessel-stub UpdateModuleSetup
 
 out=build/demo
@@ -91,4 +91,34 @@ STEPS
 summarise "$out/silent.jsonl"
 echo "   the installer left: $(cat "$installed" 2>/dev/null || echo 'nothing')"
 echo
-echo "Transcripts: $out/interactive.jsonl, $out/silent.jsonl; the progress window: $out/progress.bmp"
+echo "== An .exe installer: a package whose installer exits with 3010 (success, restart needed)"
+mkdir -p "$out/exe-sample/payload"
+cp build/win64/bin/exitwith.exe "$out/exe-sample/payload/Setup.exe"
+cat > "$out/exe-sample/exe-sample.tpk" <<'TPK'
+[package]
+codepage = 1252
+[assist]
+ExecuteFileName = Setup.exe
+ParamManual = 3010
+ProductName = Tessel Exe Sample
+ShowResult = 1
+SuccessCode = 0;3010
+[message]
+IsShowMessageBox = 0
+[cabinet]
+folder = payload
+compression = mszip
+TPK
+build/host/bin/tessel-pack build "$out/exe-sample/exe-sample.tpk" --stub build/win64/bin/tessel-stub.exe \
+  -o "$out/TesselExeSample.exe" -q
+cat > "$out/exe.steps" <<STEPS
+wait-window --title "Tessel Exe Sample" --timeout 30000
+press --window "title=Tessel Exe Sample" --button 1001
+wait-exit --timeout 60000
+STEPS
+"$WINE64" "$robot" --script "$winout\\exe.steps" -- "$winout\\TesselExeSample.exe" > "$out/exe.jsonl"
+summarise "$out/exe.jsonl"
+echo "   (the installer's 3010 is the stub's exit code, read in full on the Windows side)"
+
+echo
+echo "Transcripts: $out/interactive.jsonl, $out/silent.jsonl, $out/exe.jsonl; the progress window: $out/progress.bmp"

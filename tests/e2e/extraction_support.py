@@ -178,12 +178,7 @@ class TmpfsDrive:
 
 # ---- Observations -----------------------------------------------------------------------------------
 
-def read_lines(session, windows_path):
-    path = session.host_path(windows_path)
-    if not os.path.exists(path):
-        return []
-    with open(path, "rb") as f:
-        return [line.strip() for line in f.read().decode("utf-8", "replace").splitlines() if line.strip()]
+read_lines = e2e.read_lines
 
 
 def leftover_files(session):

@@ -362,12 +362,7 @@ def new_or_changed(before, after, ignore=WINE_NOISE):
     return sorted(p for p, v in after.items() if before.get(p) != v and not p.startswith(ignore))
 
 
-def read_lines(session, windows_path):
-    path = session.host_path(windows_path)
-    if not os.path.exists(path):
-        return []
-    with open(path, "rb") as f:
-        return [line.strip() for line in f.read().decode("utf-8", "replace").splitlines() if line.strip()]
+read_lines = e2e.read_lines
 
 
 def run_folders_with_files(session):

@@ -182,6 +182,15 @@ class WineSession:
         return self.host_path(r"C:\ProgramData\Halvo Corporation\Halvo Bundrel\PackagingTemp")
 
 
+def read_lines(session, windows_path):
+    """The non-empty lines of a text file inside the session's prefix (none when it is missing)."""
+    path = session.host_path(windows_path)
+    if not os.path.exists(path):
+        return []
+    with open(path, "rb") as f:
+        return [line.strip() for line in f.read().decode("utf-8", "replace").splitlines() if line.strip()]
+
+
 def exit_event(events):
     for e in reversed(events):
         if e.get("event") in ("exit", "timeout"):

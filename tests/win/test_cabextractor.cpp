@@ -1,6 +1,8 @@
 // Cabinet expansion with the system's Cabinet.dll, on real cabinets made by gcab and cabwriter.py
 // (tests/win/fixtures/make-cabinets.sh); the folder comes from TESSEL_FIXTURES.
 #include <gtest/gtest.h>
+
+#include "tests/win/TestFolders.h"
 #include <windows.h>
 
 #include <algorithm>
@@ -61,26 +63,6 @@ void ListTree(const std::wstring& root, const std::wstring& prefix, std::vector<
   std::sort(out.begin(), out.end());
 }
 
-// Removes a tree whatever its attributes, without the code under test.
-void RemoveTree(const std::wstring& folder) {
-  WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      const std::wstring name = data.cFileName;
-      if (name == L"." || name == L"..") continue;
-      const std::wstring child = folder + L"\\" + name;
-      SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveTree(child);
-      } else {
-        DeleteFileW(child.c_str());
-      }
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
-  }
-  RemoveDirectoryW(folder.c_str());
-}
 
 class CabExtractorTest : public testing::Test {
  protected:

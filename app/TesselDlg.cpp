@@ -176,11 +176,7 @@ void CTesselDlg::LayOutProgress() {
   }
   const int right = window.left + sx(399) + frameX;
   const int bottom = window.top + sy(89) + frameY;
-  if (IsWindow()) {
-    const int w = right - window.left, h = bottom - window.top;
-    ::SetWindowPos(m_hWnd, nullptr, ::GetSystemMetrics(SM_CXSCREEN) / 2 - w / 2,
-                   ::GetSystemMetrics(SM_CYSCREEN) / 2 - h / 2, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
-  }
+  // The controls first: the window then appears already laid out, never with the template's layout.
   ::MoveWindow(GetDlgItem(IDC_PROGRESS), sx(22), sy(51), sx(355), sy(15), TRUE);
   HWND status = GetDlgItem(-1);
   ::MoveWindow(status, sx(22), sy(22), sx(150), sy(14), TRUE);
@@ -190,6 +186,11 @@ void CTesselDlg::LayOutProgress() {
   m_progress.ShowWindow(SW_SHOW);
   m_progress.SetRange32(0, 1000);
   m_progress.SetStep(1);
+  if (IsWindow()) {
+    const int w = right - window.left, h = bottom - window.top;
+    ::SetWindowPos(m_hWnd, nullptr, ::GetSystemMetrics(SM_CXSCREEN) / 2 - w / 2,
+                   ::GetSystemMetrics(SM_CYSCREEN) / 2 - h / 2, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
 }
 
 LRESULT CTesselDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {

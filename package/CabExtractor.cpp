@@ -4,8 +4,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "package/FileSystem.h"
+#include "package/portable/PackageFormat.h"
 
 namespace {
 
@@ -74,6 +76,80 @@ bool IsDeviceName(const std::wstring& component) {
   return false;
 }
 
+// The cabinet that Extract reads in place from a larger file (the package), while ExtractEmbedded runs.
+struct EmbeddedCabinet {
+  std::string name;  // the file name FDI opens it by, after the folder it was given
+  std::wstring container;
+  uint64_t offset = 0;
+  uint32_t size = 0;
+  bool complement = false;
+  bool active = false;
+};
+EmbeddedCabinet g_embedded;
+
+// One open of the embedded cabinet. FDI opens a cabinet more than once (to check it, then to copy
+// from it), so each open has its own handle and position. Their addresses are the FDI handles, which
+// no Win32 handle value can equal.
+struct EmbeddedOpen {
+  HANDLE file = INVALID_HANDLE_VALUE;
+  uint32_t position = 0;
+};
+EmbeddedOpen g_opens[4];
+
+EmbeddedOpen* AsEmbedded(INT_PTR hf) {
+  for (EmbeddedOpen& open : g_opens) {
+    if (hf == reinterpret_cast<INT_PTR>(&open)) return &open;
+  }
+  return nullptr;
+}
+
+// Whether FDI is opening the embedded cabinet: the path it built ends in the cabinet's name.
+bool IsEmbeddedName(const char* path) {
+  if (!path) return false;
+  const size_t length = strlen(path);
+  const size_t nameLength = g_embedded.name.size();
+  if (length < nameLength || g_embedded.name.compare(0, nameLength, path + length - nameLength) != 0) return false;
+  return length == nameLength || path[length - nameLength - 1] == '\\' || path[length - nameLength - 1] == '/';
+}
+
+INT_PTR OpenEmbedded() {
+  for (EmbeddedOpen& open : g_opens) {
+    if (open.file != INVALID_HANDLE_VALUE) continue;
+    open.file = CreateFileW(g_embedded.container.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (open.file == INVALID_HANDLE_VALUE) return -1;
+    open.position = 0;
+    return reinterpret_cast<INT_PTR>(&open);
+  }
+  return -1;
+}
+
+UINT ReadEmbedded(EmbeddedOpen& open, void* pv, UINT cb) {
+  const uint32_t left = g_embedded.size - open.position;
+  const DWORD want = cb < left ? cb : left;
+  const uint64_t at = g_embedded.offset + open.position;
+  OVERLAPPED where = {};  // a position for this read only: the handle is synchronous
+  where.Offset = static_cast<DWORD>(at);
+  where.OffsetHigh = static_cast<DWORD>(at >> 32);
+  DWORD done = 0;
+  if (want && !ReadFile(open.file, pv, want, &done, &where) && GetLastError() != ERROR_HANDLE_EOF) {
+    return static_cast<UINT>(-1);
+  }
+  if (g_embedded.complement) ComplementBytes(pv, done);
+  open.position += done;
+  return done;
+}
+
+LONG SeekEmbedded(EmbeddedOpen& open, LONG dist, int seektype) {
+  int64_t base = 0;
+  if (seektype == SEEK_CUR) base = open.position;
+  if (seektype == SEEK_END) base = g_embedded.size;
+  const int64_t target = base + dist;
+  if (target < 0 || target > static_cast<int64_t>(g_embedded.size)) return -1;
+  open.position = static_cast<uint32_t>(target);
+  return static_cast<LONG>(target);
+}
+
 void* DIAMONDAPI FdiAlloc(ULONG cb) { return malloc(cb); }
 
 void DIAMONDAPI FdiFree(void* pv) {
@@ -81,6 +157,7 @@ void DIAMONDAPI FdiFree(void* pv) {
 }
 
 INT_PTR DIAMONDAPI FdiOpen(char* pszFile, int oflag, int) {
+  if (g_embedded.active && (oflag & 3) == 0 && IsEmbeddedName(pszFile)) return OpenEmbedded();
   DWORD access = GENERIC_READ;
   if (oflag & 2) {  // _O_RDWR
     access = GENERIC_READ | GENERIC_WRITE;
@@ -94,6 +171,7 @@ INT_PTR DIAMONDAPI FdiOpen(char* pszFile, int oflag, int) {
 }
 
 UINT DIAMONDAPI FdiRead(INT_PTR hf, void* pv, UINT cb) {
+  if (EmbeddedOpen* open = AsEmbedded(hf)) return pv ? ReadEmbedded(*open, pv, cb) : static_cast<UINT>(-1);
   DWORD done = 0;
   if (!hf || !pv || !ReadFile(reinterpret_cast<HANDLE>(hf), pv, cb, &done, nullptr)) return static_cast<UINT>(-1);
   return done;
@@ -115,11 +193,17 @@ UINT DIAMONDAPI FdiWrite(INT_PTR hf, void* pv, UINT cb) {
 }
 
 int DIAMONDAPI FdiClose(INT_PTR hf) {
+  if (EmbeddedOpen* open = AsEmbedded(hf)) {
+    CloseHandle(open->file);
+    open->file = INVALID_HANDLE_VALUE;
+    return 0;
+  }
   if (!hf) return -1;
   return CloseHandle(reinterpret_cast<HANDLE>(hf)) ? 0 : -1;
 }
 
 LONG DIAMONDAPI FdiSeek(INT_PTR hf, LONG dist, int seektype) {
+  if (EmbeddedOpen* open = AsEmbedded(hf)) return SeekEmbedded(*open, dist, seektype);
   return static_cast<LONG>(SetFilePointer(reinterpret_cast<HANDLE>(hf), dist, nullptr, static_cast<DWORD>(seektype)));
 }
 
@@ -279,6 +363,27 @@ bool CCabExtractor::Extract(const std::wstring& cabinetPath, const std::wstring&
     return false;
   }
   return true;
+}
+
+bool CCabExtractor::ExtractEmbedded(const std::wstring& cabinetPath, const std::wstring& container, uint64_t offset,
+                                    uint32_t size, bool complement, const std::wstring& destFolder) {
+  std::wstring cabinetFolder;
+  std::wstring cabinetName;
+  SplitDirAndName(cabinetPath, cabinetFolder, cabinetName);
+  g_embedded.name = ToUtf8(cabinetName);
+  g_embedded.container = container;
+  g_embedded.offset = offset;
+  g_embedded.size = size;
+  g_embedded.complement = complement;
+  g_embedded.active = true;
+  const bool expanded = Extract(cabinetPath, destFolder);
+  g_embedded.active = false;
+  // An FDI that stopped half-way may not have closed every open of the cabinet.
+  for (EmbeddedOpen& open : g_opens) {
+    if (open.file != INVALID_HANDLE_VALUE) CloseHandle(open.file);
+    open.file = INVALID_HANDLE_VALUE;
+  }
+  return expanded;
 }
 
 void CCabExtractor::Destroy() {

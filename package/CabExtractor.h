@@ -3,6 +3,8 @@
 // UTF-8 on FDI's side.
 #include <windows.h>
 #include <fdi.h>
+
+#include <cstdint>
 #include <string>
 
 class CCabExtractor {
@@ -17,6 +19,11 @@ class CCabExtractor {
   // Expands every file of the cabinet into the destination folder, making sub-folders as needed.
   // True also when the paths are too short to be real (nothing happens then).
   bool Extract(const std::wstring& cabinetPath, const std::wstring& destFolder);
+  // The same for a cabinet that lies inside another file, `size` bytes from `offset`, stored
+  // complemented when `complement` is set: FDI reads it in place, so it is never written out first.
+  // cabinetPath only names it for FDI; nothing is read or written at that path.
+  bool ExtractEmbedded(const std::wstring& cabinetPath, const std::wstring& container, uint64_t offset,
+                       uint32_t size, bool complement, const std::wstring& destFolder);
   void Destroy();
 
   // FDI's error record of the last failed FDICreate or FDICopy (erfOper is an FDIERROR code).

@@ -317,23 +317,16 @@ bool CPackageRunner::RunExtraction(bool showUi) {
         target = primary ? chosen + L"\\" + name : chosen + L"\\" + groupName + L"\\" + name;
       }
 
-      HANDLE out = ::CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-      if (out == INVALID_HANDLE_VALUE) {
-        stop = true;
-        break;
-      }
-      const bool complete = CopyEntryBody(stream, entry.size, out, target.find(kCabinetMarker) != std::wstring::npos);
-      ::CloseHandle(out);
-      if (!complete) {
-        // A body cut short by the end of the package, or a disk that filled up: never leave half a
-        // file behind to be checked, decoded or run.
-        ::DeleteFileW(target.c_str());
-        failExtraction();
-        stop = true;
-        break;
-      }
-
+      const bool complement = target.find(kCabinetMarker) != std::wstring::npos;
       if (expand) {
+        // FDI reads the cabinet where it lies in the package: writing it out to expand it and
+        // deleting it afterwards would cost a second pass over its bytes.
+        const uint64_t at = stream.Position();
+        if (at + entry.size > stream.Size()) {
+          failExtraction();  // the package ends inside the cabinet
+          stop = true;
+          break;
+        }
         std::wstring cabinetDll;
         if (GetSystemDirectoryPath(cabinetDll)) cabinetDll += L"\\Cabinet.dll";
         if (!::PathFileExistsW(cabinetDll.c_str())) {
@@ -343,14 +336,32 @@ bool CPackageRunner::RunExtraction(bool showUi) {
           break;
         }
         CCabExtractor extractor;
-        if (extractor.Create()) {
-          if (extractor.Extract(target, expansionDir)) {
-            ::DeleteFileW(target.c_str());
-          } else {
-            failExtraction();
-          }
+        if (extractor.Create() &&
+            !extractor.ExtractEmbedded(target, GetExecutablePath(), at, entry.size, complement, expansionDir)) {
+          failExtraction();
         }
         extractor.Destroy();
+        if (!stream.Seek(at + entry.size)) {
+          stop = true;
+          break;
+        }
+        continue;
+      }
+
+      HANDLE out = ::CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (out == INVALID_HANDLE_VALUE) {
+        stop = true;
+        break;
+      }
+      const bool complete = CopyEntryBody(stream, entry.size, out, complement);
+      ::CloseHandle(out);
+      if (!complete) {
+        // A body cut short by the end of the package, or a disk that filled up: never leave half a
+        // file behind to be checked, decoded or run.
+        ::DeleteFileW(target.c_str());
+        failExtraction();
+        stop = true;
+        break;
       }
     }
 

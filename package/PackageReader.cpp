@@ -36,6 +36,11 @@ bool CPackageStream::Seek(uint64_t pos) {
   return ::SetFilePointerEx(m_hFile, li, nullptr, FILE_BEGIN) != FALSE;
 }
 
+uint64_t CPackageStream::Position() const {
+  LARGE_INTEGER zero{}, at{};
+  return ::SetFilePointerEx(m_hFile, zero, &at, FILE_CURRENT) ? static_cast<uint64_t>(at.QuadPart) : 0;
+}
+
 std::wstring GetExecutablePath() {
   std::wstring path(1024, L'\0');
   for (;;) {
@@ -63,10 +68,11 @@ IndexStatus ReadPackageIndex(CPackageStream& stream, PackageIndex& index) {
 }
 
 bool CopyEntryBody(CPackageStream& stream, uint32_t size, HANDLE output, bool complement) {
-  // One buffer for the whole body: memory stays bounded however large the entry is. Pieces of a
-  // megabyte rather than 64 KiB: each read and write is a system call (under Wine a server round
-  // trip too), and the copy should run at the speed of the disk.
-  constexpr uint32_t kCopyPiece = 16 * kBodyChunkSize;
+  // One buffer for the whole body: memory stays bounded however large the entry is. 128 KiB pieces
+  // stay in the processor's cache between the read and the write; pieces of 512 KiB and more were
+  // measured up to three times slower when the page cache has to take fresh memory, and smaller ones
+  // only add calls.
+  constexpr uint32_t kCopyPiece = 2 * kBodyChunkSize;
   const size_t chunk = size < kCopyPiece ? size : kCopyPiece;
   std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[chunk ? chunk : 1]);
   if (!buffer) return false;

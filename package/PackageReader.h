@@ -17,6 +17,8 @@ class CPackageStream : public ByteSource {
   void Close();
   bool IsOpen() const { return m_hFile != INVALID_HANDLE_VALUE; }
   uint64_t Size() const { return m_size; }
+  // Where the next Read starts.
+  uint64_t Position() const;
   size_t Read(void* buf, size_t n) override;
   bool Seek(uint64_t pos) override;
 

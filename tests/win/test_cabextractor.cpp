@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cwctype>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "package/CabExtractor.h"
@@ -221,6 +222,73 @@ TEST_P(CabExtractorLayouts, ExpandsEveryFileInPlace) {
 INSTANTIATE_TEST_SUITE_P(Cabinets, CabExtractorLayouts,
                          testing::Values(L"plain.cab", L"subdirs.cab", L"mszip.cab", L"fwdslash.cab"),
                          CabinetParamName);
+
+// A cabinet read in place from inside a larger file, as the stub reads one from its package: bytes
+// before and after it, stored complemented or plain. The name it is given exists nowhere on disk.
+class CabExtractorEmbedded : public CabExtractorTest,
+                             public testing::WithParamInterface<std::tuple<const wchar_t*, bool>> {
+ protected:
+  // Writes junk, the cabinet (complemented when asked), more junk; returns the cabinet's offset.
+  uint64_t MakeContainer(const std::wstring& cabinet, bool complement, size_t cut = 0) {
+    std::string body;
+    EXPECT_TRUE(ReadWholeFile(m_fixtures + cabinet, body));
+    if (complement) {
+      for (char& c : body) c = static_cast<char>(~c);
+    }
+    m_cabinetSize = static_cast<uint32_t>(body.size());
+    const std::string before(70001, 'M'), after(5000, 'Z');
+    std::string container = before + body + after;
+    container.resize(container.size() - after.size() - cut);
+    WriteWholeFile(m_root + L"\\package.exe", container);
+    return before.size();
+  }
+  bool ExpandEmbedded(uint64_t offset, bool complement) {
+    CCabExtractor extractor;
+    EXPECT_TRUE(extractor.Create());
+    const bool ok = extractor.ExtractEmbedded(m_root + L"\\work\\E8FF0748-2339-49f9-9A79-824D7561736C.cab",
+                                              m_root + L"\\package.exe", offset, m_cabinetSize, complement, m_dest);
+    extractor.Destroy();
+    return ok;
+  }
+  uint32_t m_cabinetSize = 0;
+};
+
+TEST_P(CabExtractorEmbedded, ExpandsInPlaceWithoutWritingTheCabinet) {
+  const auto [cabinet, complement] = GetParam();
+  const uint64_t offset = MakeContainer(cabinet, complement);
+  ASSERT_TRUE(ExpandEmbedded(offset, complement));
+  ExpectSameAsSources(cabinet);
+  EXPECT_FALSE(Exists(m_root + L"\\work"));
+  // The container is left as it was: closed, so it can be deleted at once.
+  EXPECT_TRUE(DeleteFileW((m_root + L"\\package.exe").c_str()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cabinets, CabExtractorEmbedded,
+                         testing::Combine(testing::Values(L"plain.cab", L"subdirs.cab", L"mszip.cab"),
+                                          testing::Bool()),
+                         [](const testing::TestParamInfo<std::tuple<const wchar_t*, bool>>& info) {
+                           std::string name;
+                           for (const wchar_t* c = std::get<0>(info.param); *c && *c != L'.'; ++c) {
+                             name += static_cast<char>(*c);
+                           }
+                           return name + (std::get<1>(info.param) ? "_complemented" : "_plain");
+                         });
+
+TEST_F(CabExtractorTest, EmbeddedCabinetCutShortFails) {
+  // The container ends 100 bytes before the cabinet does, as a download cut short would.
+  std::string body;
+  ASSERT_TRUE(ReadWholeFile(m_fixtures + L"plain.cab", body));
+  const std::string before(4096, 'M');
+  WriteWholeFile(m_root + L"\\package.exe", before + body.substr(0, body.size() - 100));
+  CCabExtractor extractor;
+  ASSERT_TRUE(extractor.Create());
+  testing::internal::CaptureStdout();
+  const bool ok = extractor.ExtractEmbedded(m_root + L"\\x\\plain.cab", m_root + L"\\package.exe", before.size(),
+                                            static_cast<uint32_t>(body.size()), false, m_dest);
+  testing::internal::GetCapturedStdout();
+  EXPECT_FALSE(ok);
+  EXPECT_NE(0, extractor.LastError().erfOper);
+}
 
 TEST_F(CabExtractorTest, DestinationWithTrailingBackslashGivesTheSameLayout) {
   m_dest += L"\\";

@@ -103,6 +103,16 @@ EmbeddedOpen* AsEmbedded(INT_PTR hf) {
   return nullptr;
 }
 
+// Each open has a handle of its own, so its file pointer is its position: plain reads from the
+// pointer, as reads at an explicit offset were measured three times slower under Wine.
+bool PlaceEmbedded(EmbeddedOpen& open, uint32_t position) {
+  LARGE_INTEGER at;
+  at.QuadPart = static_cast<LONGLONG>(g_embedded.offset + position);
+  if (!SetFilePointerEx(open.file, at, nullptr, FILE_BEGIN)) return false;
+  open.position = position;
+  return true;
+}
+
 // Whether FDI is opening the embedded cabinet: the path it built ends in the cabinet's name.
 bool IsEmbeddedName(const char* path) {
   if (!path) return false;
@@ -118,7 +128,11 @@ INT_PTR OpenEmbedded() {
     open.file = CreateFileW(g_embedded.container.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (open.file == INVALID_HANDLE_VALUE) return -1;
-    open.position = 0;
+    if (!PlaceEmbedded(open, 0)) {
+      CloseHandle(open.file);
+      open.file = INVALID_HANDLE_VALUE;
+      return -1;
+    }
     return reinterpret_cast<INT_PTR>(&open);
   }
   return -1;
@@ -127,14 +141,8 @@ INT_PTR OpenEmbedded() {
 UINT ReadEmbedded(EmbeddedOpen& open, void* pv, UINT cb) {
   const uint32_t left = g_embedded.size - open.position;
   const DWORD want = cb < left ? cb : left;
-  const uint64_t at = g_embedded.offset + open.position;
-  OVERLAPPED where = {};  // a position for this read only: the handle is synchronous
-  where.Offset = static_cast<DWORD>(at);
-  where.OffsetHigh = static_cast<DWORD>(at >> 32);
   DWORD done = 0;
-  if (want && !ReadFile(open.file, pv, want, &done, &where) && GetLastError() != ERROR_HANDLE_EOF) {
-    return static_cast<UINT>(-1);
-  }
+  if (want && !ReadFile(open.file, pv, want, &done, nullptr)) return static_cast<UINT>(-1);
   if (g_embedded.complement) ComplementBytes(pv, done);
   open.position += done;
   return done;
@@ -146,8 +154,7 @@ LONG SeekEmbedded(EmbeddedOpen& open, LONG dist, int seektype) {
   if (seektype == SEEK_END) base = g_embedded.size;
   const int64_t target = base + dist;
   if (target < 0 || target > static_cast<int64_t>(g_embedded.size)) return -1;
-  open.position = static_cast<uint32_t>(target);
-  return static_cast<LONG>(target);
+  return PlaceEmbedded(open, static_cast<uint32_t>(target)) ? static_cast<LONG>(target) : -1;
 }
 
 void* DIAMONDAPI FdiAlloc(ULONG cb) { return malloc(cb); }

@@ -1,6 +1,7 @@
 #include "package/portable/PackageFormat.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -247,8 +248,16 @@ bool IsBareName(const std::u16string& name) {
 }
 
 void ComplementBytes(void* buf, size_t n) {
+  // Eight bytes a step: a cabinet of hundreds of megabytes passes through here.
   auto* p = static_cast<unsigned char*>(buf);
-  for (size_t i = 0; i < n; ++i) p[i] = static_cast<unsigned char>(~p[i]);
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, p + i, 8);
+    word = ~word;
+    std::memcpy(p + i, &word, 8);
+  }
+  for (; i < n; ++i) p[i] = static_cast<unsigned char>(~p[i]);
 }
 
 bool EqualsIgnoreAsciiCase(const std::u16string& a, const std::u16string& b) {

@@ -330,6 +330,17 @@ TEST(PackageFormat, ComplementIsItsOwnInverse) {
   EXPECT_EQ(std::vector<unsigned char>(bytes, bytes + 5), (std::vector<unsigned char>{0x9E, 0x9D, 0x9C, 0xFF, 0x00}));
   ComplementBytes(bytes, sizeof bytes);
   EXPECT_EQ(0, std::memcmp(bytes, "abc\0\xFF", 5));
+
+  // Lengths around the eight-byte steps, from an odd address: every byte flips, none beyond.
+  for (size_t length : {7u, 8u, 9u, 16u, 23u, 64u}) {
+    std::vector<unsigned char> buffer(length + 2);
+    for (size_t i = 0; i < buffer.size(); ++i) buffer[i] = static_cast<unsigned char>(i * 37 + 11);
+    const std::vector<unsigned char> before = buffer;
+    ComplementBytes(buffer.data() + 1, length);
+    EXPECT_EQ(before[0], buffer[0]) << length;
+    EXPECT_EQ(before[length + 1], buffer[length + 1]) << length;
+    for (size_t i = 1; i <= length; ++i) EXPECT_EQ(static_cast<unsigned char>(~before[i]), buffer[i]) << length << " " << i;
+  }
 }
 
 TEST(PackageFormat, FixedNamesMatchIgnoringOnlyAsciiCase) {

@@ -25,6 +25,8 @@ std::wstring PlatformLanguageList() {
 bool Ask(BYTE& showFlag, BYTE okOnly, const std::wstring& folder, const CString& caption,
          const std::wstring* languageList) {
   bool goOn = true;
+  // No box to show: the catalogue could change nothing, so the DOM (and its libraries) stays unloaded.
+  if (!showFlag) return goOn;
   const std::wstring path = folder + L"\\MessageInfo.xml";
   CString message, okLabel, cancelLabel;
 

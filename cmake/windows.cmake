@@ -13,7 +13,7 @@ add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WIN
 add_compile_options(-municode)
 # The stub raises no exceptions and needs no thread-safe statics (its one worker thread touches
 # none): without them the C++ runtime's exception and threading machinery stays out of the image.
-set(TESSEL_LEAN_FLAGS -fno-exceptions -fno-threadsafe-statics -fno-asynchronous-unwind-tables
+set(TESSEL_LEAN_FLAGS -fno-exceptions -fno-rtti -fno-threadsafe-statics -fno-asynchronous-unwind-tables
     -ffunction-sections -fdata-sections -D__USE_MINGW_ANSI_STDIO=0)
 
 # The framework layer that stands in for the dialog-application framework.

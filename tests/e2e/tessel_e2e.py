@@ -121,9 +121,9 @@ class WineSession:
                                                out.read().decode("utf-8", "replace"),
                                                err.read().decode("utf-8", "replace"))
 
-    def robot(self, program, args=(), steps=(), timeout=180, args_raw=None, cwd=None):
+    def robot(self, program, args=(), steps=(), timeout=180, args_raw=None, cwd=None, options=()):
         """Runs the program under the robot with the given steps; returns the transcript events."""
-        cmd = [ROBOT]
+        cmd = [ROBOT] + list(options)
         if cwd:
             cmd += ["--cwd", cwd]
         for step in steps:

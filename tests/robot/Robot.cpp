@@ -28,8 +28,8 @@ constexpr DWORD kPollMs = 25;
 constexpr UINT kSendTimeoutMs = 5000;
 
 const wchar_t kUsage[] =
-    L"usage: tessel-robot [--cwd DIR] [--script FILE] [--step \"STEP\"]... [--args-raw TEXT] -- PROGRAM [ARGS...]\n"
-    L"       tessel-robot run [--cwd DIR] [--timeout MS] [--args-raw TEXT] -- PROGRAM [ARGS...]\n"
+    L"usage: tessel-robot [--cwd DIR] [--no-sampling] [--script FILE] [--step \"STEP\"]... [--args-raw TEXT] -- PROGRAM [ARGS...]\n"
+    L"       tessel-robot run [--cwd DIR] [--no-sampling] [--timeout MS] [--args-raw TEXT] -- PROGRAM [ARGS...]\n"
     L"steps: wait-window, wait-gone, dump, press, key, syscommand, close, send-message, screenshot,\n"
     L"       browse-select, watch, sleep, wait-exit (see tests/robot/README.md)\n";
 
@@ -1069,6 +1069,7 @@ struct Options {
   bool bRunMode = false;
   std::wstring strCwd, strArgsRaw;
   bool bHasArgsRaw = false;
+  bool bSample = true;
   DWORD dwRunTimeout = kDefaultExitTimeoutMs;
   std::vector<std::wstring> stepLines;
   std::vector<std::wstring> program;
@@ -1097,6 +1098,8 @@ bool ParseOptions(int argc, wchar_t** argv, Options& opt, std::wstring& error) {
     } else if (a == L"--args-raw") {
       if (!value(opt.strArgsRaw)) return false;
       opt.bHasArgsRaw = true;
+    } else if (a == L"--no-sampling") {
+      opt.bSample = false;
     } else if (a == L"--timeout") {
       long long ms = 0;
       if (!value(v) || !ParseInt(v, ms) || ms < 0) return error = L"bad --timeout", false;
@@ -1182,7 +1185,9 @@ int wmain(int argc, wchar_t** argv) {
     return kExitError;
   }
   ::CloseHandle(run.pi.hThread);
-  run.hSampler = ::CreateThread(nullptr, 0, PeakSampler, &run, 0, nullptr);
+  // Each reading of another process's counters was measured to stall its file writes under Wine:
+  // timing runs leave the sampler out.
+  if (opt.bSample) run.hSampler = ::CreateThread(nullptr, 0, PeakSampler, &run, 0, nullptr);
   CProcessTree tree(run.pi.dwProcessId);
   run.pTree = &tree;
   Begin(run, L"start")

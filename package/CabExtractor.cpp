@@ -387,8 +387,7 @@ bool CCabExtractor::ExtractEmbedded(const std::wstring& cabinetPath, const std::
   g_embedded.active = false;
   // An FDI that stopped half-way may not have closed every open of the cabinet.
   for (EmbeddedOpen& open : g_opens) {
-    if (open.file != INVALID_HANDLE_VALUE) CloseHandle(open.file);
-    open.file = INVALID_HANDLE_VALUE;
+    if (open.file != INVALID_HANDLE_VALUE) FdiClose(reinterpret_cast<INT_PTR>(&open));
   }
   return expanded;
 }

@@ -121,7 +121,8 @@ bool GetCommonAppDataFolder(std::wstring& path) {
 
 bool CPackageRunner::RunExtraction(bool showUi) {
   m_bExtracted = 1;
-  const ULONGLONG exeSize = FileSizeOf(GetExecutablePath());
+  const std::wstring exePath = GetExecutablePath();
+  const ULONGLONG exeSize = FileSizeOf(exePath);
 
   // The work folders: <common app data>\Halvo Corporation\Halvo Bundrel\PackagingTemp\{GUID}\.
   // Every folder on the way must be a real folder: a planted link would redirect the writes below
@@ -337,7 +338,7 @@ bool CPackageRunner::RunExtraction(bool showUi) {
         }
         CCabExtractor extractor;
         if (extractor.Create() &&
-            !extractor.ExtractEmbedded(target, GetExecutablePath(), at, entry.size, complement, expansionDir)) {
+            !extractor.ExtractEmbedded(target, exePath, at, entry.size, complement, expansionDir)) {
           failExtraction();
         }
         extractor.Destroy();
